@@ -1,0 +1,25 @@
+#include "app/commands.h"
+
+#include <iterator>
+
+namespace {
+
+struct Command {
+  const wchar_t* option;
+  CommandOperation operation;
+};
+
+// Each operation returns the run's exit code; only "-isSAUEnabled" reports
+// anything through it. The table gains its rows as the operations are built.
+const Command kCommands[] = {
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+CommandOperation FindCommand(const std::wstring& firstArgument) {
+  for (const Command& command : kCommands) {
+    if (command.option != nullptr && firstArgument == command.option) return command.operation;
+  }
+  return nullptr;
+}
