@@ -2,7 +2,20 @@
 
 #include <iterator>
 
+#include "service/service_controller.h"
+#include "task/task_registration.h"
+
 namespace {
+
+int CreateDefaultTaskCommand(ServiceController& controller) {
+  CreateDefaultTask(controller);
+  return 0;
+}
+
+int DeleteTaskCommand(ServiceController&) {
+  DeleteScheduledTask();
+  return 0;
+}
 
 struct Command {
   const wchar_t* option;
@@ -12,7 +25,8 @@ struct Command {
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
 // anything through it. The table gains its rows as the operations are built.
 const Command kCommands[] = {
-    {nullptr, nullptr},
+    {L"-createDefaultTask", CreateDefaultTaskCommand},
+    {L"-deleteTask", DeleteTaskCommand},
 };
 
 }  // namespace
