@@ -119,9 +119,12 @@ Step CheckKeyFolder(const fs::path& folder, RegistryAccess access) {
   return Step::Success();
 }
 
-// Makes the folder unless it is there already.
+Step SyncFolder(const fs::path& folder);
+
+// Makes the folder unless it is there already; a new one reaches the disk
+// in its parent's entries too.
 Step MakeFolder(const fs::path& folder) {
-  if (::mkdir(folder.c_str(), 0755) == 0) return Step::Success();
+  if (::mkdir(folder.c_str(), 0755) == 0) return SyncFolder(folder.has_parent_path() ? folder.parent_path() : ".");
   if (errno != EEXIST) return FailFromErrno();
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return FailFromErrno();

@@ -42,8 +42,8 @@ class Win32Registry final : public Registry {
                                   std::uint32_t size) override {
     DWORD type = REG_NONE;
     DWORD bytes = size;
-    Step step = Result(::RegQueryValueExW(ToKey(key), name.c_str(), nullptr, &type, static_cast<LPBYTE>(buffer),
-                                          &bytes));
+    Step step =
+        Result(::RegQueryValueExW(ToKey(key), name.c_str(), nullptr, &type, static_cast<LPBYTE>(buffer), &bytes));
     if (!step) return StepOr<QueriedValue>::Failure(step.error);
     return StepOr<QueriedValue>::Success(QueriedValue{type, bytes});
   }

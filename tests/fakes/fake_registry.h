@@ -100,8 +100,7 @@ class FakeRegistry final : public platform::Registry {
 
   platform::Step SetValue(platform::RegistryKeyHandle key, const std::wstring& name, std::uint32_t type,
                           const void* data, std::uint32_t size) override {
-    calls.push_back("RegSetValueExW(" + Narrow(name) + ", " + std::to_string(type) + ", " + std::to_string(size) +
-                    ")");
+    calls.push_back("RegSetValueExW(" + Narrow(name) + ", " + std::to_string(type) + ", " + std::to_string(size) + ")");
     const OpenEntry* entry = Find(key);
     if (entry == nullptr) return Fail(platform::error::kInvalidHandle);
     if (auto e = Scripted("RegSetValueExW", name)) return Fail(*e);

@@ -10,9 +10,13 @@ void PrintTo(const RegistryBackend& backend, std::ostream* out) { *out << backen
 
 std::string Le16(std::uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
 
-std::string Le32(std::uint32_t v) { return Le16(static_cast<std::uint16_t>(v)) + Le16(static_cast<std::uint16_t>(v >> 16)); }
+std::string Le32(std::uint32_t v) {
+  return Le16(static_cast<std::uint16_t>(v)) + Le16(static_cast<std::uint16_t>(v >> 16));
+}
 
-std::string Le64(std::uint64_t v) { return Le32(static_cast<std::uint32_t>(v)) + Le32(static_cast<std::uint32_t>(v >> 32)); }
+std::string Le64(std::uint64_t v) {
+  return Le32(static_cast<std::uint32_t>(v)) + Le32(static_cast<std::uint32_t>(v >> 32));
+}
 
 std::string Utf16Le(const std::u16string& text) {
   std::string bytes;

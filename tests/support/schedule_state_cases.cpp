@@ -54,8 +54,7 @@ TEST_P(ScheduleStateCases, DueTestFollowsLastCheckFrequencyAndClock) {
       {"frequency of 8 bytes counts as one day", true, Qword(kNow - 2 * kDay), Qword(3), kNow, true},
       {"clock set back before the last check", true, Qword(kNow + 5 * kDay), kMissing, kNow, false},
       {"clock set back, exactly a day past it", true, Qword(kNow - 5 * kDay), kMissing, kNow - 4 * kDay, false},
-      {"clock set back, a day and a unit past it", true, Qword(kNow - 5 * kDay), kMissing, kNow - 4 * kDay + 1,
-       true},
+      {"clock set back, a day and a unit past it", true, Qword(kNow - 5 * kDay), kMissing, kNow - 4 * kDay + 1, true},
       {"4-byte value fills the low 32 bits", true, Dword(0xFFFFFFFF), kMissing, 0xFFFFFFFFULL + kDay, false},
       {"4-byte value, one unit later", true, Dword(0xFFFFFFFF), kMissing, 0xFFFFFFFFULL + kDay + 1, true},
       {"4-byte value of a recent time", true, Dword(static_cast<std::uint32_t>(kNow)), kMissing, kNow, true},
@@ -235,8 +234,8 @@ TEST_P(ScheduleStateCases, EachDeletionRemovesItsOwnValueOnly) {
 TEST_P(ScheduleStateCases, ClearingChainStopsAtTheFirstMissingValue) {
   struct Row {
     const char* label;
-    bool attempts, last, frequency;                   // present before
-    bool attemptsAfter, lastAfter, frequencyAfter;    // present after
+    bool attempts, last, frequency;                 // present before
+    bool attemptsAfter, lastAfter, frequencyAfter;  // present after
   };
   const Row rows[] = {
       {"all present", true, true, true, false, false, false},
