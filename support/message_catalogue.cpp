@@ -120,7 +120,7 @@ const MessageInfo kCatalogue[] = {
     {1406, kLogWarning, A::LastError, "manifest: reading a chunk failed"},
     {1407, kLogWarning, A::LastError, "manifest: no response was received"},
     {1408, kLogWarning, A::None, "manifest: no response; the fetch fails"},
-    {1409, kLogWarning, A::None, "manifest: the manifest is unusable; the fetch fails"},
+    {1409, kLogWarning, A::None, "manifest: the manifest is unusable (not a manifest, over its size limit or past its deadline); the fetch fails"},
     {1410, kLogWarning, A::None, "manifest: no memory for the parser's document"},
     {1411, kLogWarning, A::None, "manifest: no version element"},
     {1413, kLogWarning, A::LastError, "installer download: closing the download file failed"},

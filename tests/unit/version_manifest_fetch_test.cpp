@@ -27,10 +27,6 @@ class FetchTest : public ::testing::Test {
 
   // Runs the product's fetch and keeps what it delivered and logged.
   bool Fetch() { return FetchWith([&] { return FetchVersionManifest(&activeX, &plugin, &checkFrequency); }); }
-  bool FetchWithin(const TransferLimits& limits) {
-    const ManifestSource source{L"manifest.test", 8443, kManifestPath, limits};
-    return FetchWith([&] { return FetchVersionManifestFrom(source, &activeX, &plugin, &checkFrequency); });
-  }
   template <class F>
   bool FetchWith(F fetch) {
     LogCapture log(true);
