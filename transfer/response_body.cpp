@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/last_error.h"
 #include "platform/seam.h"
 #include "platform/steady_clock.h"
 
@@ -13,7 +14,10 @@ BodyEnd ReadResponseBody(platform::HttpClient& client, platform::HttpRequest req
   std::uint32_t available = 0;
   do {
     const std::uint64_t now = clock.NowMilliseconds();
-    if (now < startedAtMilliseconds || now - startedAtMilliseconds >= limits.maxMilliseconds) return BodyEnd::Late;
+    if (now < startedAtMilliseconds || now - startedAtMilliseconds >= limits.maxMilliseconds) {
+      platform::SetLastError(platform::http_error::kTimeout);
+      return BodyEnd::Late;
+    }
 
     available = 0;
     platform::StepOr<std::uint32_t> query = client.QueryDataAvailable(request);
@@ -24,7 +28,10 @@ BodyEnd ReadResponseBody(platform::HttpClient& client, platform::HttpRequest req
     }
     // Checked before the allocation, so a huge count never reaches the
     // allocator (nor overflows the one extra byte on a 32-bit build).
-    if (received > limits.maxBodyBytes || available > limits.maxBodyBytes - received) return BodyEnd::TooLarge;
+    if (received > limits.maxBodyBytes || available > limits.maxBodyBytes - received) {
+      platform::SetLastError(platform::error::kNotEnoughMemory);
+      return BodyEnd::TooLarge;
+    }
 
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<std::size_t>(available) + 1]());
     if (!buffer) {

@@ -46,6 +46,10 @@ class BodyReceiver {
   virtual bool Chunk(const char* data, std::uint32_t size) = 0;
 };
 
+// How the loop ended. For the two bounds the thread's last error is set as
+// well, so that a caller's failure line carries a number that says why:
+// ERROR_NOT_ENOUGH_MEMORY for a body too large to be held, WinHTTP's time-out
+// for a late one.
 enum class BodyEnd {
   Complete,  // the last query reported 0 bytes
   Stopped,   // the receiver stopped the loop (or no memory for a chunk)

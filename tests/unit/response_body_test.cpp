@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/last_error.h"
 #include "platform/seam.h"
 #include "tests/fakes/fake_http_client.h"
 #include "tests/fakes/fake_steady_clock.h"
@@ -47,6 +48,7 @@ TEST(ReadResponseBody, ABodyEndsAsTheReceiverAndTheBoundsDecide) {
     BodyEnd end;
     std::string bytes;
     std::string events;
+    platform::ErrorNumber lastError = 0;  // checked when not 0
   } cases[] = {
       {"zero bytes are data here", {Chunk{binary.substr(0, 4)}, Chunk{binary.substr(4)}}, {64, 1000}, -1,
        BodyEnd::Complete, binary, ""},
@@ -58,9 +60,10 @@ TEST(ReadResponseBody, ABodyEndsAsTheReceiverAndTheBoundsDecide) {
       {"a refused chunk stops (a failed write)", {Chunk{"ab"}, Chunk{"cd"}, Chunk{"ef"}}, {64, 1000}, 2,
        BodyEnd::Stopped, "abcd", ""},
       {"exactly at the size bound", {Chunk{"abcd"}, Chunk{"ef"}}, {6, 1000}, -1, BodyEnd::Complete, "abcdef", ""},
-      {"past the size bound", {Chunk{"abcd"}, Chunk{"efg"}}, {6, 1000}, -1, BodyEnd::TooLarge, "abcd", ""},
-      {"past the deadline", {Chunk{"a"}, Chunk{"b"}, Chunk{"c"}, Chunk{"d"}}, {64, 250}, -1, BodyEnd::Late, "abc",
-       ""},
+      {"past the size bound", {Chunk{"abcd"}, Chunk{"efg"}}, {6, 1000}, -1, BodyEnd::TooLarge, "abcd", "",
+       platform::error::kNotEnoughMemory},
+      {"past the deadline", {Chunk{"a"}, Chunk{"b"}, Chunk{"c"}, Chunk{"d"}}, {64, 250}, -1, BodyEnd::Late, "abc", "",
+       platform::http_error::kTimeout},
   };
   for (const Case& c : cases) {
     FakeSteadyClock clock;
@@ -75,6 +78,9 @@ TEST(ReadResponseBody, ABodyEndsAsTheReceiverAndTheBoundsDecide) {
     EXPECT_EQ(ReadResponseBody(http, platform::HttpRequest{1}, c.limits, start, receiver), c.end) << c.name;
     EXPECT_EQ(receiver.bytes, c.bytes) << c.name;
     EXPECT_EQ(receiver.events, c.events) << c.name;
+    if (c.lastError != 0) {
+      EXPECT_EQ(platform::LastError(), c.lastError) << c.name;
+    }
   }
 }
 
