@@ -1,4 +1,7 @@
-# System libraries the Windows adapters link against. Only import libraries
-# of DLLs every supported Windows has; crypt32.dll is loaded at run time.
+# Windows system libraries the adapters in platform/win32 link against.
+# Keep each subsystem's lines together.
+
+# Transfer: WinHTTP for the manifest and the packages (crypt32.dll is loaded
+# at run time, never linked), and the header-only rapidxml.
 target_link_libraries(vexel_platform PUBLIC winhttp)
 include(${CMAKE_SOURCE_DIR}/cmake/VexelRapidxml.cmake)
