@@ -139,7 +139,7 @@ const MessageInfo kCatalogue[] = {
     {1428, kLogWarning, A::None, "set update mode: out of memory while reading the configuration file"},
     {1429, kLogWarning, A::None, "silent update query: out of memory while reading the configuration file"},
     {1430, kLogWarning, A::None, "manifest: no memory for the results"},
-    {1431, kLogWarning, A::None, "manifest: the text is not well-formed XML"},
+    {1431, kLogWarning, A::None, "manifest: the text is not well-formed XML, or nests elements too deeply to be parsed"},
     {1434, kLogWarning, A::None, "manifest: an attribute of the ActiveX element is missing"},
     {1435, kLogWarning, A::None, "manifest: an attribute of the Plugin element is missing"},
     {1436, kLogWarning, A::None, "manifest: the checkFrequency attribute is missing"},

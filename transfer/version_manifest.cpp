@@ -3,6 +3,7 @@
 #include <rapidxml.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "config/update_settings.h"
@@ -46,6 +47,126 @@ void EmptyAll(std::unique_ptr<ComponentVersion>* activeX, std::unique_ptr<Compon
 }
 
 using Node = rapidxml::xml_node<char>;
+
+// rapidxml descends one level of recursion, several stack frames, for each
+// level of element nesting, so a hostile document of a few kilobytes could
+// overflow the service thread's stack. A manifest nests two levels; anything
+// deeper than this is refused before rapidxml sees it.
+constexpr std::size_t kMaxElementNesting = 100;
+
+bool XmlWhiteSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Moves `p` past the next `end`; false when the text ends first.
+bool SkipPast(const char*& p, const char* end) {
+  const char* found = std::strstr(p, end);
+  if (found == nullptr) return false;
+  p = found + std::strlen(end);
+  return true;
+}
+
+// The deepest element nesting that rapidxml, with its default flags, enters
+// while it parses `text`. It follows rapidxml's own reading of the text (what
+// it skips as a declaration, processing instruction, comment, CDATA section,
+// DOCTYPE with its internal subset or other "<!" node, how it reads names and
+// quoted attribute values) up to the point where rapidxml would stop with an
+// error, so that nothing that looks like a closing tag inside a comment, a
+// value or a section can hide an opening one. Iterative, linear in the text.
+std::size_t ElementNestingDepth(const char* p) {
+  auto nameChar = [](char c) { return c != '\0' && !XmlWhiteSpace(c) && c != '/' && c != '>' && c != '?'; };
+  auto attributeNameChar = [](char c) {
+    return c != '\0' && !XmlWhiteSpace(c) && c != '/' && c != '<' && c != '>' && c != '=' && c != '?' && c != '!';
+  };
+  std::size_t depth = 0;
+  std::size_t deepest = 0;
+  if (static_cast<unsigned char>(p[0]) == 0xEF && static_cast<unsigned char>(p[1]) == 0xBB &&
+      static_cast<unsigned char>(p[2]) == 0xBF) {
+    p += 3;
+  }
+  for (;;) {
+    if (depth == 0) {
+      while (XmlWhiteSpace(*p)) ++p;  // only nodes may follow at the top
+    } else {
+      while (*p != '\0' && *p != '<') ++p;  // character data
+    }
+    if (*p != '<') return deepest;  // the end, or rapidxml's error
+    if (depth > 0 && p[1] == '/') {
+      p += 2;
+      while (nameChar(*p)) ++p;
+      while (XmlWhiteSpace(*p)) ++p;
+      if (*p != '>') return deepest;
+      ++p;
+      --depth;
+      continue;
+    }
+    ++p;
+    if (*p == '?') {
+      ++p;
+      if (!SkipPast(p, "?>")) return deepest;
+      continue;
+    }
+    if (*p == '!') {
+      if (p[1] == '-' && p[2] == '-') {
+        p += 3;
+        if (!SkipPast(p, "-->")) return deepest;
+        continue;
+      }
+      if (std::strncmp(p + 1, "[CDATA[", 7) == 0) {
+        p += 8;
+        if (!SkipPast(p, "]]>")) return deepest;
+        continue;
+      }
+      if (std::strncmp(p + 1, "DOCTYPE", 7) == 0 && XmlWhiteSpace(p[8])) {
+        p += 9;
+        while (*p != '>') {
+          if (*p == '\0') return deepest;
+          if (*p++ != '[') continue;
+          for (int brackets = 1; brackets > 0; ++p) {
+            if (*p == '\0') return deepest;
+            if (*p == '[') ++brackets;
+            if (*p == ']') --brackets;
+          }
+        }
+        ++p;
+        continue;
+      }
+      ++p;
+      while (*p != '>') {
+        if (*p == '\0') return deepest;
+        ++p;
+      }
+      ++p;
+      continue;
+    }
+    const char* name = p;
+    while (nameChar(*p)) ++p;
+    if (p == name) return deepest;
+    while (XmlWhiteSpace(*p)) ++p;
+    while (attributeNameChar(*p)) {
+      while (attributeNameChar(*p)) ++p;
+      while (XmlWhiteSpace(*p)) ++p;
+      if (*p != '=') return deepest;
+      ++p;
+      while (XmlWhiteSpace(*p)) ++p;
+      const char quote = *p;
+      if (quote != '"' && quote != '\'') return deepest;
+      ++p;
+      while (*p != '\0' && *p != quote) ++p;
+      if (*p == '\0') return deepest;
+      ++p;
+      while (XmlWhiteSpace(*p)) ++p;
+    }
+    if (*p == '>') {
+      ++p;
+      if (++depth > deepest) deepest = depth;
+      continue;
+    }
+    if (*p == '/' && p[1] == '>') {
+      p += 2;
+      continue;
+    }
+    return deepest;
+  }
+}
 
 // The values of the four version attributes of `element`, or false when one
 // of them is missing.
@@ -106,6 +227,10 @@ bool ParseVersionManifest(char* text, std::unique_ptr<ComponentVersion>* activeX
       document.reset(new rapidxml::xml_document<char>());
     } catch (const std::bad_alloc&) {
       LogCode(MessageCode::ManifestDocumentOutOfMemory);
+      return false;
+    }
+    if (ElementNestingDepth(text) > kMaxElementNesting) {
+      LogCode(MessageCode::ManifestNotWellFormed);
       return false;
     }
     try {

@@ -176,6 +176,46 @@ TEST(ParseVersionManifest, RejectedDocumentsLogTheirCodeAndDeliverNothing) {
   }
 }
 
+std::string Repeat(const std::string& piece, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+TEST(ParseVersionManifest, DeepNestingIsRefusedBeforeItCanExhaustTheStack) {
+  // A manifest inside `levels` levels of other elements below <version>.
+  auto wrapped = [](int levels) {
+    return "<version>" + Repeat("<x>", levels) + Repeat("</x>", levels) + kActiveX + kPlugin + kSauConfig +
+           "</version>";
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    bool ok;
+  } cases[] = {
+      {"a hundred levels in all", wrapped(99), true},
+      {"a hundred and one", wrapped(100), false},
+      {"many elements side by side", "<version>" + Repeat("<x a='1'>t</x><y/>", 20000) + kActiveX + kPlugin +
+                                         kSauConfig + "</version>", true},
+      {"nesting spelt out in a comment", "<!--" + Repeat("<x>", 1000) + "-->" + kManifest, true},
+      {"a hundred thousand levels", Repeat("<x>", 100000), false},
+      {"closing tags hidden in comments", Repeat("<x><!-- </x> -->", 5000), false},
+      {"closing tags hidden in attribute values", Repeat("<x a='</x>' b=\"</x>\">", 5000), false},
+      {"closing tags hidden in CDATA sections", Repeat("<x><![CDATA[</x>]]>", 5000), false},
+      {"closing tags hidden in processing instructions", Repeat("<x><?pi </x>?>", 5000), false},
+      {"closing tags hidden in a DOCTYPE subset",
+       "<!DOCTYPE version [" + Repeat("</x>", 5000) + "]>" + Repeat("<x>", 5000), false},
+      {"closing tags hidden in other <! nodes", Repeat("<x><!ELEMENT </x>>", 5000), false},
+  };
+  for (const Case& c : cases) {
+    Result r = Parse(c.text);
+    EXPECT_EQ(r.ok, c.ok) << c.name;
+    if (!c.ok) {
+      EXPECT_EQ(r.messages, std::vector<std::wstring>{L"1431"}) << c.name;
+    }
+  }
+}
+
 TEST(ParseVersionManifest, NullPointersFailAtOnceWithoutALogLine) {
   LogCapture log(true);
   std::string text = kManifest;
