@@ -12,7 +12,9 @@
 // WinHTTP's behaviour is followed where it shows: its default time-outs
 // (60 seconds to connect, 30 seconds of silence while sending or receiving),
 // its redirects (followed, ten at most, never from HTTPS to HTTP), its
-// error numbers, and certificate validation on for secure requests.
+// error numbers, and certificate validation on for secure requests. The
+// platform's default proxy configuration is libcurl's here: the proxy the
+// environment names (http_proxy, https_proxy, no_proxy), if any.
 #include "platform/posix/http_client_posix.h"
 
 #include <curl/curl.h>
