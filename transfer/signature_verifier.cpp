@@ -220,9 +220,11 @@ bool SignatureVerifier::VerifyPackageSignature(const std::uint8_t* package, std:
                                                std::unique_ptr<std::uint8_t[]>& content,
                                                std::size_t& contentLength) {
   lastFailure_ = VerificationFailure::kNone;
-  if (!Bind()) return Fail(VerificationFailure::kBinding);
+  // Cleared before anything can fail, so that no caller ever sees a buffer
+  // from before.
   content.reset();
   contentLength = 0;
+  if (!Bind()) return Fail(VerificationFailure::kBinding);
 
   CryptoApi& api = platform::Seam<CryptoApi>::Get();
   const CryptoApiBinding& binding = *binding_;

@@ -146,7 +146,8 @@ TEST_F(SignatureCheck, ALibraryMissingFromTheSystemFolderIsTakenFromNowhereElse)
   EXPECT_EQ(outcome.error, crypto::kModuleNotFound);
   EXPECT_THAT(api.loadAttempts, ElementsAre(kCrypt32));
   EXPECT_FALSE(verifier.HasBinding());
-  EXPECT_EQ(outcome.length, 3u) << "the out-parameters are not touched before the binding";
+  EXPECT_FALSE(outcome.hasContent) << "the out-parameters are cleared first";
+  EXPECT_EQ(outcome.length, 0u);
 }
 
 TEST_F(SignatureCheck, AFailedBindingIsTriedAgainByTheNextVerification) {
