@@ -1,5 +1,5 @@
-// A file tree whose shell delete answers what the test says; the other
-// steps fail as for a path that does not exist.
+// A file tree whose shell delete and listing answer what the test says;
+// the other steps fail as for a path that does not exist.
 #pragma once
 
 #include <string>
@@ -11,6 +11,7 @@
 class FakeFileTree final : public platform::FileTree {
  public:
   std::uint32_t shellDeleteResult = 0;
+  platform::ErrorNumber listFolderError = platform::error::kPathNotFound;
   std::vector<std::string> shellDeleted;
 
   std::uint32_t ShellDelete(const std::string& path) override {
@@ -18,8 +19,8 @@ class FakeFileTree final : public platform::FileTree {
     return shellDeleteResult;
   }
   platform::StepOr<std::vector<platform::FolderEntry>> ListFolder(const std::string&) override {
-    platform::SetLastError(platform::error::kPathNotFound);
-    return platform::StepOr<std::vector<platform::FolderEntry>>::Failure(platform::error::kPathNotFound);
+    platform::SetLastError(listFolderError);
+    return platform::StepOr<std::vector<platform::FolderEntry>>::Failure(listFolderError);
   }
   platform::StepOr<platform::PathInfo> Examine(const std::string&) override {
     platform::SetLastError(platform::error::kFileNotFound);
