@@ -36,16 +36,19 @@ set(VEXEL_HARNESS_ENV
   "PYTHONDONTWRITEBYTECODE=1")
 
 add_test(NAME wineprefix.create
-  COMMAND ${Python3_EXECUTABLE} ${VEXEL_E2E_DIR}/prefix.py create)
+  COMMAND ${Python3_EXECUTABLE} ${VEXEL_E2E_DIR}/prefix.py create
+  WORKING_DIRECTORY ${VEXEL_E2E_DIR})
 add_test(NAME wineprefix.shutdown
-  COMMAND ${Python3_EXECUTABLE} ${VEXEL_E2E_DIR}/prefix.py shutdown)
+  COMMAND ${Python3_EXECUTABLE} ${VEXEL_E2E_DIR}/prefix.py shutdown
+  WORKING_DIRECTORY ${VEXEL_E2E_DIR})
 set_tests_properties(wineprefix.create PROPERTIES FIXTURES_SETUP wineprefix ENVIRONMENT "${VEXEL_HARNESS_ENV}"
   RESOURCE_LOCK wine LABELS wine TIMEOUT 300)
 set_tests_properties(wineprefix.shutdown PROPERTIES FIXTURES_CLEANUP wineprefix ENVIRONMENT "${VEXEL_HARNESS_ENV}"
   RESOURCE_LOCK wine LABELS wine TIMEOUT 120)
 
 add_test(NAME win32.adapters
-  COMMAND ${Python3_EXECUTABLE} ${VEXEL_E2E_DIR}/prefix.py run-gtest $<TARGET_FILE:vexel_win32_tests>)
+  COMMAND ${Python3_EXECUTABLE} ${VEXEL_E2E_DIR}/prefix.py run-gtest $<TARGET_FILE:vexel_win32_tests>
+  WORKING_DIRECTORY ${VEXEL_E2E_DIR})
 set_tests_properties(win32.adapters PROPERTIES FIXTURES_REQUIRED wineprefix ENVIRONMENT "${VEXEL_HARNESS_ENV}"
   RESOURCE_LOCK wine LABELS wine TIMEOUT 600)
 
