@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "app/config_commands.h"
 #include "service/service_controller.h"
 #include "task/task_registration.h"
 
@@ -25,8 +26,12 @@ struct Command {
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
 // anything through it. The table gains its rows as the operations are built.
 const Command kCommands[] = {
-    {L"-createDefaultTask", CreateDefaultTaskCommand},
     {L"-deleteTask", DeleteTaskCommand},
+    {L"-createDefaultTask", CreateDefaultTaskCommand},
+    {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
+    {L"-setNotifyAutoUpdate", SetNotifyAutoUpdateCommand},
+    {L"-setDisableAutoUpdate", SetDisableAutoUpdateCommand},
+    {L"-isSAUEnabled", IsSilentAutoUpdateEnabledCommand},
 };
 
 }  // namespace
