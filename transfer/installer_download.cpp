@@ -20,6 +20,30 @@ namespace {
 
 using platform::FileSystem;
 
+// Holds the error of the step that made the download fail, and gives it
+// back to the thread when the download returns, after every release and
+// removal that followed, so that the caller sees the failing step's error.
+class FailureError {
+ public:
+  FailureError() = default;
+  ~FailureError() {
+    if (captured_) platform::SetLastError(error_);
+  }
+  FailureError(const FailureError&) = delete;
+  FailureError& operator=(const FailureError&) = delete;
+
+  // Takes the thread's last error as the failure's; false, for returning.
+  bool Fail() {
+    error_ = platform::LastError();
+    captured_ = true;
+    return false;
+  }
+
+ private:
+  platform::ErrorNumber error_ = 0;
+  bool captured_ = false;
+};
+
 // The temporary names are built as in character buffers of kMaxPath
 // characters, the terminating zero included: what does not fit is cut off.
 void AppendCut(std::wstring& text, const std::wstring& more) {
@@ -150,6 +174,8 @@ bool ReadWholeFile(const std::wstring& path, std::unique_ptr<std::uint8_t[]>& bu
 }
 
 bool DownloadPackage(const PackageSource& source) {
+  // Declared first, so that it restores the failure's error last.
+  FailureError failure;
   platform::HttpClient& http = platform::Seam<platform::HttpClient>::Get();
   FileSystem& files = platform::Seam<FileSystem>::Get();
   const std::uint64_t startedAt = platform::Seam<platform::SteadyClock>::Get().NowMilliseconds();
@@ -172,29 +198,30 @@ bool DownloadPackage(const PackageSource& source) {
     // left to the verification, an error page's too.
     if (!request || !http.SendRequest(request.Get()) || !http.ReceiveResponse(request.Get())) {
       LogCodeWithLastError(MessageCode::DownloadRequestFailed);
-      return false;
+      return failure.Fail();
     }
   }
 
   platform::StepOr<std::wstring> tempPath = platform::Seam<platform::TempNames>::Get().TempFolderPath();
   if (!tempPath) {
     LogCodeWithLastError(MessageCode::DownloadTempPathFailed);
-    return false;
+    return failure.Fail();
   }
   const std::wstring folder = DownloadFolderName(tempPath.value);
-  if (folder.empty()) return false;
+  if (folder.empty()) return failure.Fail();
   const std::wstring downloadFile = Joined(Joined(folder, std::wstring(1, platform::kWidePathSeparator)),
                                            kDownloadFileName);
 
   if (!files.CreateFolder(folder)) {
     LogCodeWithLastError(MessageCode::DownloadFolderCreateFailed);
-    return false;
+    return failure.Fail();
   }
   platform::ScopedFile download(files);
   {
     platform::StepOr<platform::FileHandle> created = files.CreateForWriting(downloadFile);
     if (!created) {
       LogCodeWithLastError(MessageCode::DownloadFileCreateFailed);
+      failure.Fail();
       if (!files.RemoveFolder(folder)) LogCodeWithLastError(MessageCode::DownloadFolderRemoveFailed);
       return false;
     }
@@ -207,14 +234,11 @@ bool DownloadPackage(const PackageSource& source) {
     // The loop set the error of its bounds; the writer logged the others.
     if (end == BodyEnd::TooLarge) LogCodeWithLastError(MessageCode::DownloadChunkOutOfMemory);
     if (end == BodyEnd::Late) LogCodeWithLastError(MessageCode::DownloadReadFailed);
-    {
-      const platform::ErrorNumber kept = platform::LastError();
-      download.Close();
-      request.Close();
-      connection.Close();
-      session.Close();
-      platform::SetLastError(kept);
-    }
+    failure.Fail();
+    download.Close();
+    request.Close();
+    connection.Close();
+    session.Close();
     RemoveDownload(files, downloadFile, folder);
     return false;
   }
@@ -237,16 +261,17 @@ bool DownloadPackage(const PackageSource& source) {
   if (!verifier) {
     platform::SetLastError(platform::error::kNotEnoughMemory);
     LogCodeWithLastError(MessageCode::PackageVerificationFailed);
-    return false;
+    return failure.Fail();
   }
   std::unique_ptr<std::uint8_t[]> content;
   std::size_t contentLength = 0;
   if (!verifier->VerifyPackageSignature(package.get(), packageSize, content, contentLength)) {
     LogCodeWithLastError(MessageCode::PackageVerificationFailed);
-    return false;
+    return failure.Fail();
   }
   package.reset();
-  return WriteInstallerFile(content.get(), contentLength);
+  if (!WriteInstallerFile(content.get(), contentLength)) return failure.Fail();
+  return true;
 }
 
 bool DownloadInstaller(Flavour flavour) {

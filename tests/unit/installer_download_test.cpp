@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "config/update_settings.h"
+#include "support/activity_log.h"
+#include "platform/last_error.h"
 #include "platform/path_separator.h"
 #include "platform/seam.h"
 #include "tests/fakes/fake_file_system.h"
@@ -62,6 +64,7 @@ class InstallerDownload : public testing::Test {
   struct Outcome {
     bool ok = false;
     std::vector<std::wstring> messages;
+    platform::ErrorNumber lastError = 0;  // the thread's, as the call left it
   };
   Outcome Install(Flavour flavour) {
     auto version = std::make_unique<ComponentVersion>();
@@ -69,7 +72,9 @@ class InstallerDownload : public testing::Test {
     version->flavour = flavour;
     LogCapture log(true);
     Outcome outcome;
+    platform::SetLastError(0);
     outcome.ok = InstallComponent(version);
+    outcome.lastError = platform::LastError();
     outcome.messages = log.Messages();
     return outcome;
   }
@@ -230,6 +235,13 @@ TEST_P(InstallerFailure, EndsWithItsCodeAndLeavesNoDownloadBehind) {
   std::vector<std::wstring> expected{L"1600"};
   expected.insert(expected.end(), c.messages.begin(), c.messages.end());
   EXPECT_EQ(outcome.messages, expected);
+  // The thread's last error is the failing step's, whatever was released
+  // or removed after it.
+  for (const std::wstring& m : c.messages) {
+    if (m.rfind(L"12", 0) != 0) continue;
+    EXPECT_EQ(FormatNumber(static_cast<std::int32_t>(outcome.lastError)), m.substr(m.find(L' ') + 1));
+    break;
+  }
   EXPECT_THAT(LeftInTemp(), UnorderedElementsAreArray(c.leftInTemp));
   switch (c.installer) {
     case Installer::kNone:
