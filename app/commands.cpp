@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "app/config_commands.h"
+
 namespace {
 
 struct Command {
@@ -12,7 +14,10 @@ struct Command {
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
 // anything through it. The table gains its rows as the operations are built.
 const Command kCommands[] = {
-    {nullptr, nullptr},
+    {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
+    {L"-setNotifyAutoUpdate", SetNotifyAutoUpdateCommand},
+    {L"-setDisableAutoUpdate", SetDisableAutoUpdateCommand},
+    {L"-isSAUEnabled", IsSilentAutoUpdateEnabledCommand},
 };
 
 }  // namespace
