@@ -26,3 +26,22 @@ if(NOT WIN32)
     PROPERTIES LABELS host
     FIXTURES_REQUIRED signed_packages ENVIRONMENT "${VEXEL_SIGNED_PACKAGES_ENV}")
 endif()
+
+if(WIN32)
+  # The toolkit's verdict function, built for Windows, so that crypt32's
+  # verdicts are named as the toolkit names them.
+  target_sources(vexel_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/publish/package_check.cpp)
+  set(VEXEL_HOST_PUBLISH ${CMAKE_SOURCE_DIR}/build/host/tools/publish/vexel-publish CACHE FILEPATH
+      "The host build's vexel-publish, whose packages and verdicts the wine test win32.toolkit_agreement checks")
+  if(VEXEL_TEST_AUTHORITY_KEY)
+    add_test(NAME win32.toolkit_agreement
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/toolkit_wine.py
+              --publish ${VEXEL_HOST_PUBLISH}
+              --authority-cert ${VEXEL_TEST_AUTHORITY_CERTIFICATE} --authority-key ${VEXEL_TEST_AUTHORITY_KEY}
+              --table ${VEXEL_TEST_PKI_DIR}/packages --out ${CMAKE_BINARY_DIR}/toolkit-agreement
+              --gtest $<TARGET_FILE:vexel_win32_tests>)
+    set_tests_properties(win32.toolkit_agreement PROPERTIES
+      FIXTURES_REQUIRED "wineprefix;signed_packages" ENVIRONMENT "${VEXEL_HARNESS_ENV}"
+      RESOURCE_LOCK wine LABELS wine SKIP_RETURN_CODE 77 TIMEOUT 600)
+  endif()
+endif()
