@@ -3,8 +3,20 @@
 #include <iterator>
 
 #include "app/config_commands.h"
+#include "service/service_controller.h"
+#include "task/task_registration.h"
 
 namespace {
+
+int CreateDefaultTaskCommand(ServiceController& controller) {
+  CreateDefaultTask(controller);
+  return 0;
+}
+
+int DeleteTaskCommand(ServiceController&) {
+  DeleteScheduledTask();
+  return 0;
+}
 
 struct Command {
   const wchar_t* option;
@@ -14,6 +26,8 @@ struct Command {
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
 // anything through it. The table gains its rows as the operations are built.
 const Command kCommands[] = {
+    {L"-deleteTask", DeleteTaskCommand},
+    {L"-createDefaultTask", CreateDefaultTaskCommand},
     {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
     {L"-setNotifyAutoUpdate", SetNotifyAutoUpdateCommand},
     {L"-setDisableAutoUpdate", SetDisableAutoUpdateCommand},
