@@ -1,6 +1,7 @@
 #include "tools/publish/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,71 @@ namespace publish {
 namespace {
 
 std::string Reason(int error) { return std::strerror(error); }
+
+// The temporary files that exist at this moment, for the handler of the
+// signals that end the program (Ctrl-C, a termination, a lost terminal): it
+// removes them, then lets the signal end the process as it would have.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::size_t kMaxTemporaries = 16;
+constexpr std::size_t kMaxTemporaryPath = 4096;
+char temporaryPaths[kMaxTemporaries][kMaxTemporaryPath];
+volatile sig_atomic_t temporaryInUse[kMaxTemporaries];
+
+void RemoveTemporariesAndStop(int signal) {
+  for (std::size_t i = 0; i < kMaxTemporaries; ++i) {
+    if (temporaryInUse[i]) ::unlink(temporaryPaths[i]);
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Blocks the stop signals while a temporary file is made and registered,
+// so that none is made without the handler knowing it.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : kStopSignals) sigaddset(&held, s);
+    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~StopSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// The slot the handler removes `path` from, or -1 when every slot is taken
+// (the file is then removed on every other way out, just not on a signal).
+int RegisterTemporary(const std::string& path) {
+  static const bool installed = [] {
+    for (int s : kStopSignals) {
+      struct sigaction action {};
+      action.sa_handler = &RemoveTemporariesAndStop;
+      sigemptyset(&action.sa_mask);
+      // A signal the program was started to ignore stays ignored.
+      struct sigaction current {};
+      if (::sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+      ::sigaction(s, &action, nullptr);
+    }
+    return true;
+  }();
+  (void)installed;
+  if (path.size() >= kMaxTemporaryPath) return -1;
+  for (std::size_t i = 0; i < kMaxTemporaries; ++i) {
+    if (temporaryInUse[i]) continue;
+    std::memcpy(temporaryPaths[i], path.c_str(), path.size() + 1);
+    temporaryInUse[i] = 1;
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void ForgetTemporary(int slot) {
+  if (slot >= 0) temporaryInUse[slot] = 0;
+}
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -149,6 +215,7 @@ bool PathExists(const std::string& path) {
 OutputFiles::~OutputFiles() {
   for (const Staged& s : staged_) {
     if (!s.temporary.empty()) ::unlink(s.temporary.c_str());
+    ForgetTemporary(s.slot);
   }
 }
 
@@ -178,9 +245,13 @@ void OutputFiles::Stage(const std::string& path, const std::string& what, const 
   name.push_back('\0');
   // mkstemp creates the file for the owner alone; the final permissions are
   // set before the first byte is written.
-  const int created = ::mkostemp(name.data(), O_CLOEXEC);
-  if (created < 0) throw Failure("cannot write " + what + " " + path + ": " + Reason(errno));
-  staged_.push_back(Staged{path, what, name.data()});
+  int created;
+  {
+    StopSignalsHeld held;
+    created = ::mkostemp(name.data(), O_CLOEXEC);
+    if (created < 0) throw Failure("cannot write " + what + " " + path + ": " + Reason(errno));
+    staged_.push_back(Staged{path, what, name.data(), RegisterTemporary(name.data())});
+  }
   Descriptor fd(created);
   const mode_t wanted = exactMode ? mode : (mode & ~CurrentUmask());
   const bool written =
@@ -205,6 +276,8 @@ void OutputFiles::Commit() {
       throw Failure("cannot write " + s.what + " " + s.path + ": " + Reason(error));
     }
     s.temporary.clear();
+    ForgetTemporary(s.slot);
+    s.slot = -1;
     SyncFolder(s.path);
   }
 }

@@ -25,8 +25,8 @@ bool PathExists(const std::string& path);
 // disk; Commit then gives every temporary file its destination's name, one
 // rename each, and never replaces an existing file unless `force` was
 // given. Staged files that are not committed (a failure on the way, an
-// exception) are removed when the object goes, so a destination is either
-// untouched or holds the complete new content.
+// exception, a Ctrl-C or a termination signal) are removed, so a
+// destination is either untouched or holds the complete new content.
 class OutputFiles {
  public:
   explicit OutputFiles(bool force) : force_(force) {}
@@ -53,6 +53,7 @@ class OutputFiles {
     std::string path;
     std::string what;
     std::string temporary;
+    int slot;  // where the signal handler knows it; -1: nowhere
   };
   bool force_;
   std::vector<Staged> staged_;
