@@ -87,7 +87,9 @@ IssuedCertificate IssueCertificate(const CertificateRequest& request) {
     AddExtension(context, x, NID_ext_key_usage, "codeSigning");
   }
   AddExtension(context, x, NID_subject_key_identifier, "hash");
-  AddExtension(context, x, NID_authority_key_identifier, "keyid:always");
+  // The issuer's key identifier; for an issuer that has none, its name and
+  // serial number. A self-signed certificate names its own key.
+  AddExtension(context, x, NID_authority_key_identifier, request.issuer != nullptr ? "keyid,issuer" : "keyid:always");
 
   EVP_PKEY* signingKey = request.issuerKey != nullptr ? request.issuerKey : issued.key.get();
   if (X509_sign(x, signingKey, EVP_sha256()) <= 0) Fail("sign the certificate");

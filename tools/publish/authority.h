@@ -31,7 +31,8 @@ struct IssuedCertificate {
 
 // A new key and its certificate. The certificate carries a random serial
 // number, a subject key identifier, and an authority key identifier naming
-// the issuer's key (the updater finds a certificate's issuer by it).
+// the issuer's key, or the issuer's name and serial number for an issuer
+// without a key identifier (the updater finds a certificate's issuer by it).
 IssuedCertificate IssueCertificate(const CertificateRequest& request);
 
 // The earliest moment the new certificates are valid, in seconds before
