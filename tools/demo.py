@@ -307,15 +307,19 @@ def wake_up(prefix, program, cwd):
     say(f"{program}   (no arguments, as the scheduled task starts it)")
     began = time.monotonic()
     code = prefix.run_product(program=program, cwd=cwd)
-    say(f"-> exit code {code} after {time.monotonic() - began:.0f} s: not started by the service control manager,")
-    say("   this process asked it to start the service, which runs the executable again as the service")
-    say("   (wine's service dispatcher waits about 10 s for the manager before it gives up)")
+    took = time.monotonic() - began
+    codes = [line.code for line in read_log_quietly(prefix, cwd)]
+    say(f"-> exit code {code} after {took:.0f} s")
+    if "1619" in codes and "1604" in codes:
+        say("   not started by the service control manager (log line 1619), it asked the manager to start the")
+        say("   service (1604), which runs the executable again, this time as the service")
+        if took >= 8:
+            say("   (wine's service dispatcher waits about 10 s for the manager before it gives up)")
+    else:
+        raise DemoError("the run without arguments asked for no service start: its log has no line 1604")
 
     def service_done():
-        try:
-            return any(line.code == "1620" for line in prefix.read_log(service_log_folder(prefix)))
-        except AssertionError:
-            return False  # a line being written: read again
+        return any(line.code == "1620" for line in read_log_quietly(prefix, service_log_folder(prefix)))
 
     say(f"waiting for the service's process to end (at most {SERVICE_WAIT} s) ...")
     if not wait_until(service_done, timeout=SERVICE_WAIT, interval=1):
@@ -323,6 +327,14 @@ def wake_up(prefix, program, cwd):
     if not wait_until(lambda: prefix.service().get("state") == 1, timeout=STOP_WAIT, interval=1):
         raise DemoError(f"the service did not report stopped within {STOP_WAIT} s")
     say("the service has stopped")
+
+
+def read_log_quietly(prefix, folder):
+    """The lines of a log, or none while its last line is still being written."""
+    try:
+        return prefix.read_log(folder)
+    except AssertionError:
+        return []
 
 
 def read_records(path):
@@ -435,6 +447,15 @@ def show_log(prefix, folder, title):
     show_block((result.stdout + result.stderr) or "(empty)")
 
 
+def show_logs(prefix, cwd):
+    say("Each process writes below its current folder. The management runs (-install, -setSilentAutoUpdate)")
+    say("write error lines only; the wake-up's first process, started in the same folder, had verbose")
+    say("logging on from the configuration file, so its information lines are there too.")
+    show_log(prefix, cwd, "the log of the runs started by hand")
+    say()
+    show_log(prefix, service_log_folder(prefix), "the service's log (below its current folder, C:\\windows under wine)")
+
+
 def uninstall(prefix, program, cwd):
     code = prefix.run_product("-uninstall", program=program, cwd=cwd)
     say(f"{program} -uninstall   -> exit code {code}")
@@ -477,6 +498,7 @@ def main(argv):
     servers = None
     cwd = prefix.drive_c / "vexel-demo"
     ok = False
+    product_started = logs_shown = False
     try:
         check_build()
         shutil.rmtree(WORK, ignore_errors=True)
@@ -492,6 +514,7 @@ def main(argv):
         servers = start_servers(prefix, package, manifest)
 
         stage(4, "installing the updater as the runtime's installer would")
+        product_started = True
         program = install_product(prefix, cwd)
 
         stage(5, "the hourly wake-up: the executable without arguments")
@@ -503,19 +526,16 @@ def main(argv):
         show_requests(servers)
         say()
         show_schedule(prefix, "schedule values after the wake-up")
-        say("  (an installer was started, so the schedule is left as it was: the next wake-up checks again)")
+        if ran:
+            say("  (an installer was started, so the schedule is left as it was: the next wake-up checks again)")
         say()
         show_service(prefix)
         say()
         show_task(prefix, args.windows_version)
 
         stage(7, "the activity logs, decoded (vexel-log, the Linux build)")
-        say("Each process writes below its current folder. The management runs (-install, -setSilentAutoUpdate)")
-        say("write error lines only; the wake-up's first process, started in the same folder, had verbose")
-        say("logging on from the configuration file, so its information lines are there too.")
-        show_log(prefix, cwd, "the log of the runs started by hand")
-        say()
-        show_log(prefix, service_log_folder(prefix), "the service's log (below its current folder, C:\\windows under wine)")
+        show_logs(prefix, cwd)
+        logs_shown = True
 
         if args.keep:
             stage(8, "keeping the product and the prefix (--keep)")
@@ -529,6 +549,12 @@ def main(argv):
             raise DemoError(f"the installer did not run with \"{INSTALLER_COMMAND_LINE}\"")
     except (DemoError, WineError, subprocess.SubprocessError, OSError) as e:
         print(f"\ndemo: FAILED: {e}", file=sys.stderr)
+        if product_started and not logs_shown:
+            print("   what the activity logs hold:")
+            try:
+                show_logs(prefix, cwd)
+            except (WineError, subprocess.SubprocessError, OSError):
+                pass
     except KeyboardInterrupt:
         print("\ndemo: interrupted", file=sys.stderr)
     finally:
