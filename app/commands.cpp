@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "app/service_commands.h"
+
 namespace {
 
 struct Command {
@@ -12,6 +14,8 @@ struct Command {
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
 // anything through it. The table gains its rows as the operations are built.
 const Command kCommands[] = {
+    {L"-install", InstallCommand},
+    {L"-uninstall", UninstallCommand},
     {nullptr, nullptr},
 };
 

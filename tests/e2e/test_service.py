@@ -1,0 +1,95 @@
+"""The service under wine: "-install" and "-uninstall" against the service
+control manager, and a run without arguments that gets the service started."""
+
+import shutil
+import unittest
+
+from harness import SERVICE_DISPLAY_NAME, WineTestCase, wait_until
+
+SERVICE_DESCRIPTION = (
+    "This service keeps your Orrin Vexel Player installation up to date with the latest enhancements "
+    "and security fixes."
+)
+SERVICE_WIN32_OWN_PROCESS = 0x10
+SERVICE_DEMAND_START = 3
+SERVICE_ERROR_NORMAL = 1
+SERVICE_STOPPED = 1
+
+
+class ServiceScenario(WineTestCase):
+    def setUp(self):
+        self.prefix.reset_product_state()
+        # The management run's current directory, with the log's folders, so
+        # that its error lines can be read.
+        self.cwd = self.prefix.drive_c / "service-test"
+        shutil.rmtree(self.cwd, ignore_errors=True)
+        (self.cwd / "Kestran" / "Vexel").mkdir(parents=True)
+
+    def tearDown(self):
+        self.prefix.reset_product_state()
+        shutil.rmtree(self.cwd, ignore_errors=True)
+
+    def messages(self, folder=None):
+        return [line.message for line in self.prefix.read_log(folder or self.cwd)]
+
+    def wait_stopped(self):
+        return wait_until(lambda: self.prefix.service().get("state") == SERVICE_STOPPED, timeout=60)
+
+
+class Install(ServiceScenario):
+    def test_install_on_a_fresh_machine_registers_the_service(self):
+        program = self.prefix.install_product()
+        self.assertIn(" ", program)
+        self.assertEqual(self.prefix.run_product("-install", program=program, cwd=self.cwd), 0)
+        service = self.prefix.service()
+        self.assertEqual(service["exists"], 1)
+        self.assertEqual(service["type"], SERVICE_WIN32_OWN_PROCESS)
+        self.assertEqual(service["start"], SERVICE_DEMAND_START)
+        self.assertEqual(service["error"], SERVICE_ERROR_NORMAL)
+        self.assertEqual(service["account"], "LocalSystem")
+        # Quoted: the path holds blanks.
+        self.assertEqual(service["binary"], f'"{program}"')
+        self.assertEqual(service["display"], SERVICE_DISPLAY_NAME)
+        self.assertEqual(service["description"], SERVICE_DESCRIPTION)
+        self.assertEqual(service["state"], SERVICE_STOPPED)
+        # A management run writes only error lines; there were none.
+        self.assertEqual(self.messages(), [])
+
+    def test_a_path_without_blanks_is_registered_as_it_is(self):
+        program = self.prefix.install_product(r"C:\VexelTools")
+        self.assertEqual(self.prefix.run_product("-install", program=program, cwd=self.cwd), 0)
+        self.assertEqual(self.prefix.service()["binary"], program)
+
+    def test_install_while_registered_and_stopped_rewrites_nothing(self):
+        first = self.prefix.install_product()
+        self.assertEqual(self.prefix.run_product("-install", program=first, cwd=self.cwd), 0)
+        self.prefix.wine(["sc", "description", "OrrinVexelPlayerUpdateSvc", "Set by an administrator"])
+        second = self.prefix.install_product(r"C:\Other Place")
+        self.assertEqual(self.prefix.run_product("-install", "ignored", program=second, cwd=self.cwd), 0)
+
+        service = self.prefix.service()
+        self.assertEqual(service["binary"], f'"{first}"')
+        self.assertEqual(service["description"], "Set by an administrator")
+        # The stop control was refused: the service does not run (1062).
+        self.assertEqual(self.messages(), ["1226 1062"])
+
+
+class Uninstall(ServiceScenario):
+    def test_uninstall_removes_a_stopped_service(self):
+        program = self.prefix.install_product()
+        self.assertEqual(self.prefix.run_product("-install", program=program, cwd=self.cwd), 0)
+        self.assertEqual(self.prefix.service()["exists"], 1)
+
+        self.assertEqual(self.prefix.run_product("-uninstall", program=program, cwd=self.cwd), 0)
+        self.assertEqual(self.prefix.service()["exists"], 0)
+        # Stopped, so the stop control was refused; it was removed all the same.
+        self.assertEqual(self.messages(), ["1226 1062"])
+
+    def test_uninstall_without_the_service_asks_the_manager_nothing_more(self):
+        self.assertEqual(self.prefix.run_product("-uninstall", cwd=self.cwd), 0)
+        self.assertEqual(self.prefix.service()["exists"], 0)
+        self.assertEqual(self.messages(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
