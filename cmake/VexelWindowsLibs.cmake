@@ -1,0 +1,7 @@
+# Windows system libraries the adapters in platform/win32 link against.
+# Keep each subsystem's lines together.
+
+# Transfer: WinHTTP for the manifest and the packages (crypt32.dll is loaded
+# at run time, never linked), and the header-only rapidxml.
+target_link_libraries(vexel_platform PUBLIC winhttp)
+include(${CMAKE_SOURCE_DIR}/cmake/VexelRapidxml.cmake)
