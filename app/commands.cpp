@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "app/config_commands.h"
 #include "app/service_commands.h"
 
 namespace {
@@ -16,7 +17,10 @@ struct Command {
 const Command kCommands[] = {
     {L"-install", InstallCommand},
     {L"-uninstall", UninstallCommand},
-    {nullptr, nullptr},
+    {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
+    {L"-setNotifyAutoUpdate", SetNotifyAutoUpdateCommand},
+    {L"-setDisableAutoUpdate", SetDisableAutoUpdateCommand},
+    {L"-isSAUEnabled", IsSilentAutoUpdateEnabledCommand},
 };
 
 }  // namespace
