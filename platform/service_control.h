@@ -103,7 +103,8 @@ class ServiceControlManager {
 
   // OpenServiceW: the service named `serviceName` with `access`. Failure: no
   // handle; 1060 when no such service is registered.
-  virtual StepOr<ScHandle> OpenNamedService(ScHandle manager, const std::wstring& serviceName, std::uint32_t access) = 0;
+  virtual StepOr<ScHandle> OpenNamedService(ScHandle manager, const std::wstring& serviceName,
+                                            std::uint32_t access) = 0;
 
   // CreateServiceW with the registration and no load order group, tag,
   // dependencies, account or password. Success: the new service's handle

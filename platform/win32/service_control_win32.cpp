@@ -62,11 +62,13 @@ class Win32ServiceControlManager final : public ServiceControlManager {
 
   StepOr<ScHandle> CreateNewService(ScHandle manager, const ServiceRegistration& r) override {
     return FromHandle(::CreateServiceW(Native(manager), r.serviceName.c_str(), r.displayName.c_str(), r.desiredAccess,
-                                       r.serviceType, r.startType, r.errorControl, r.binaryPathName.c_str(),
-                                       nullptr, nullptr, nullptr, nullptr, nullptr));
+                                       r.serviceType, r.startType, r.errorControl, r.binaryPathName.c_str(), nullptr,
+                                       nullptr, nullptr, nullptr, nullptr));
   }
 
-  Step StartWithoutArguments(ScHandle service) override { return FromBool(::StartServiceA(Native(service), 0, nullptr)); }
+  Step StartWithoutArguments(ScHandle service) override {
+    return FromBool(::StartServiceA(Native(service), 0, nullptr));
+  }
 
   Step ControlService(ScHandle service, std::uint32_t control) override {
     SERVICE_STATUS status{};

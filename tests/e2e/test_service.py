@@ -91,5 +91,61 @@ class Uninstall(ServiceScenario):
         self.assertEqual(self.messages(), [])
 
 
+class WakeUp(ServiceScenario):
+    """The hourly wake-up as the scheduled task starts it: the executable
+    without arguments, with the service registered and verbose logging on."""
+
+    def setUp(self):
+        super().setUp()
+        self.program = self.prefix.install_product()
+        self.assertEqual(self.prefix.run_product("-install", program=self.program, cwd=self.cwd), 0)
+        self.prefix.product_folder().mkdir(parents=True, exist_ok=True)
+        (self.prefix.product_folder() / "vxm.cfg").write_bytes(b"SilentAutoUpdateVerboseLogging=1\r\n")
+        (self.wine_service_folder() / "Kestran" / "Vexel").mkdir(parents=True, exist_ok=True)
+
+    def tearDown(self):
+        shutil.rmtree(self.wine_service_folder() / "Kestran", ignore_errors=True)
+        super().tearDown()
+
+    def wine_service_folder(self):
+        # Windows starts a service in C:\windows\system32; wine's service
+        # control manager starts it in C:\windows.
+        return self.prefix.drive_c / "windows"
+
+    def service_log(self):
+        """The service process's log, below its current directory."""
+        lines = []
+        for folder in (self.prefix.system32, self.wine_service_folder()):
+            lines += self.messages(folder)
+        return lines
+
+    def test_a_run_without_arguments_gets_the_service_started(self):
+        self.assertEqual(self.prefix.run_product(program=self.program, cwd=self.cwd), 0)
+
+        # The first process: the settings lines, the dispatcher that is not
+        # available (1619 with the manager's error), the start request.
+        first = self.messages()
+        self.assertEqual([m.split(" ")[0] for m in first], ["1614", "1616", "1618", "1619", "1604"])
+        self.assertRegex(first[3], r"^1619 \d+$")
+        self.assertNotIn("1620", first)
+
+        # The second process, started by the manager as the service: its
+        # current directory is the system folder. Nothing is due to a
+        # service with silent mode off: the cycle's first and last lines.
+        self.assertTrue(wait_until(lambda: "1620" in self.service_log(), timeout=60), self.service_log())
+        self.assertEqual(self.service_log(), ["1614", "1616", "1618", "1608", "1612", "1620"])
+        self.assertTrue(self.wait_stopped())
+
+    def test_a_second_wake_up_runs_the_service_again(self):
+        for _ in range(2):
+            self.assertEqual(self.prefix.run_product(program=self.program, cwd=self.cwd), 0)
+            self.assertTrue(wait_until(lambda: "1620" in self.service_log(), timeout=60))
+            self.assertTrue(self.wait_stopped())
+            self.prefix.wait_idle()
+            for folder in (self.prefix.system32, self.wine_service_folder()):
+                self.prefix.log_path(folder).unlink(missing_ok=True)
+        self.assertEqual(self.messages().count("1604"), 2)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -34,8 +34,8 @@ class FakeServiceControlManager final : public platform::ServiceControlManager {
   bool registered = false;
   bool running = false;
   std::optional<platform::ServiceRegistration> registration;  // what CreateServiceW was given
-  std::optional<platform::ServiceConfigChange> change;         // what ChangeServiceConfigW was given
-  std::optional<std::wstring> description;                     // what ChangeServiceConfig2W was given
+  std::optional<platform::ServiceConfigChange> change;        // what ChangeServiceConfigW was given
+  std::optional<std::wstring> description;                    // what ChangeServiceConfig2W was given
 
   // Steps that fail, by their Windows function name ("OpenSCManagerW",
   // "OpenServiceW", "CreateServiceW", "StartServiceA", "ControlService",
@@ -80,7 +80,8 @@ class FakeServiceControlManager final : public platform::ServiceControlManager {
                                               std::uint32_t access) override {
     if (!IsOpen(manager, Kind::Manager)) return Misuse<platform::StepOr<ScHandle>>("OpenServiceW");
     if (auto e = Scripted("OpenServiceW", access, serviceName)) return platform::StepOr<ScHandle>::Failure(*e);
-    if (!registered) return Refuse<platform::StepOr<ScHandle>>("OpenServiceW", platform::scm::kErrorServiceDoesNotExist);
+    if (!registered)
+      return Refuse<platform::StepOr<ScHandle>>("OpenServiceW", platform::scm::kErrorServiceDoesNotExist);
     return Issue("OpenServiceW", Kind::Service, access, serviceName);
   }
 
@@ -171,8 +172,7 @@ class FakeServiceControlManager final : public platform::ServiceControlManager {
     return Refuse<Result>(step, platform::error::kInvalidHandle);
   }
 
-  platform::StepOr<ScHandle> Issue(const std::string& step, Kind kind, std::uint32_t access,
-                                   const std::wstring& name) {
+  platform::StepOr<ScHandle> Issue(const std::string& step, Kind kind, std::uint32_t access, const std::wstring& name) {
     const ScHandle handle = static_cast<ScHandle>(next_++);
     open_[handle] = kind;
     calls.push_back(Call{step, handle, access, name, true});

@@ -1,7 +1,6 @@
 // The service control manager adapters against the real manager.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -107,8 +106,7 @@ TEST_F(ServiceControlWin32Test, RegistersRewritesDescribesAndRemovesAService) {
   EXPECT_EQ(again.error, scm::kErrorServiceExists);
   EXPECT_EQ(::GetLastError(), scm::kErrorServiceExists);
 
-  platform::StepOr<ScHandle> service =
-      Manager().OpenNamedService(manager.value, kScratchName, scm::kServiceAllAccess);
+  platform::StepOr<ScHandle> service = Manager().OpenNamedService(manager.value, kScratchName, scm::kServiceAllAccess);
   ASSERT_TRUE(service.ok) << service.error;
 
   platform::ServiceConfigChange change;
