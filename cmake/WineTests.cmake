@@ -26,6 +26,7 @@ file(GLOB VEXEL_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/w
 add_executable(vexel_win32_tests ${VEXEL_WIN32_TEST_SOURCES} ${VEXEL_FAKE_SOURCES})
 target_include_directories(vexel_win32_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(vexel_win32_tests PRIVATE vexel_core vexel_platform gtest gmock gtest_main)
+target_link_libraries(vexel_win32_tests PRIVATE vexel_logreader)
 target_link_options(vexel_win32_tests PRIVATE -static)
 
 set(VEXEL_HARNESS_ENV
