@@ -4,8 +4,20 @@
 
 #include "app/config_commands.h"
 #include "app/service_commands.h"
+#include "service/service_controller.h"
+#include "task/task_registration.h"
 
 namespace {
+
+int CreateDefaultTaskCommand(ServiceController& controller) {
+  CreateDefaultTask(controller);
+  return 0;
+}
+
+int DeleteTaskCommand(ServiceController&) {
+  DeleteScheduledTask();
+  return 0;
+}
 
 struct Command {
   const wchar_t* option;
@@ -17,6 +29,8 @@ struct Command {
 const Command kCommands[] = {
     {L"-install", InstallCommand},
     {L"-uninstall", UninstallCommand},
+    {L"-deleteTask", DeleteTaskCommand},
+    {L"-createDefaultTask", CreateDefaultTaskCommand},
     {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
     {L"-setNotifyAutoUpdate", SetNotifyAutoUpdateCommand},
     {L"-setDisableAutoUpdate", SetDisableAutoUpdateCommand},

@@ -23,7 +23,10 @@ foreach(t gtest gtest_main gmock gmock_main)
 endforeach()
 
 file(GLOB VEXEL_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-add_executable(vexel_win32_tests ${VEXEL_WIN32_TEST_SOURCES} ${VEXEL_FAKE_SOURCES})
+# The string table goes in as well, so that the string resource adapter has
+# the program's table to read.
+add_executable(vexel_win32_tests ${VEXEL_WIN32_TEST_SOURCES} ${VEXEL_FAKE_SOURCES}
+  ${CMAKE_SOURCE_DIR}/resources/strings.rc)
 target_include_directories(vexel_win32_tests PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(vexel_win32_tests PRIVATE vexel_core vexel_platform gtest gmock gtest_main)
 target_link_libraries(vexel_win32_tests PRIVATE vexel_logreader)
