@@ -3,7 +3,9 @@
 #include "platform/last_error.h"
 #include "platform/seam.h"
 #include "platform/service_control.h"
+#include "support/localized_text.h"
 #include "support/log_messages.h"
+#include "task/task_registration.h"
 
 namespace {
 
@@ -93,12 +95,6 @@ bool Report(bool ok, MessageCode success, MessageCode failure) {
   return ok;
 }
 
-const wchar_t* ServiceDescription() {
-  // The string table's text 120 once the localized texts are part of the
-  // program: LoadLocalizedText(kServiceDescriptionText).
-  return L"";
-}
-
 }  // namespace
 
 std::wstring ServiceController::RegisteredBinaryPath() const {
@@ -179,7 +175,7 @@ bool ServiceController::SetDescription() {
                    MessageCode::DescriptionOpenManagerFailed, MessageCode::DescriptionOpenServiceFailed)) {
     return false;
   }
-  const bool ok = Manager().ChangeDescription(opened.Service(), ServiceDescription()).ok;
+  const bool ok = Manager().ChangeDescription(opened.Service(), LoadLocalizedText(kServiceDescriptionText)).ok;
   if (!ok) LogCodeWithLastError(MessageCode::DescriptionChangeFailed);
   opened.Close();
   return ok;
@@ -223,5 +219,7 @@ bool ServiceController::Install() {
   // A registered service is re-registered only when its stop control was
   // accepted; a stopped one keeps its registration as it is.
   const bool registered = Exists() ? (Stop() && Reconfigure()) : Create();
-  return registered;
+  // The task is created whatever the registration step achieved.
+  const bool taskCreated = CreateDefaultTask(*this);
+  return registered && taskCreated;
 }

@@ -7,8 +7,13 @@
 
 #include "app/entry.h"
 #include "platform/seam.h"
+#include "task/task_names.h"
+#include "tests/fakes/fake_os_version.h"
 #include "tests/fakes/fake_process_paths.h"
+#include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_service_control.h"
+#include "tests/fakes/fake_task_platform.h"
+#include "update/schedule_state.h"
 #include "tests/fakes/log_capture.h"
 
 namespace {
@@ -40,6 +45,12 @@ class ServiceCommandsTest : public ::testing::Test {
   platform::ScopedSeam<platform::ProcessPaths> pathsSeam_{&paths_};
   FakeServiceControlManager manager_;
   platform::ScopedSeam<platform::ServiceControlManager> managerSeam_{&manager_};
+  // The scheduled task and its schedule state, on Windows 7 (version 2).
+  FakeTaskPlatform tasks_;
+  FakeRegistry registry_;
+  platform::ScopedSeam<platform::Registry> registrySeam_{&registry_};
+  FakeOsVersionQuery os_;
+  platform::ScopedSeam<platform::OsVersionQuery> osSeam_{&os_};
   LogCapture log_{true};
 };
 
@@ -63,9 +74,17 @@ TEST_F(ServiceCommandsTest, UninstallStopsAndRemovesOnlyARegisteredService) {
     manager.registered = c.registered;
     manager.running = c.running;
     platform::ScopedSeam<platform::ServiceControlManager> seam(&manager);
+    FakeTaskPlatform tasks;
+    tasks.v2.tasks[kScheduledTaskName] = FakeV2Registration{};
+    FakeRegistry registry;
+    registry.Plant(ScheduleKey, kUpdateAttemptsValue, platform::registry_type::kDword, std::string(4, '\0'));
+    platform::ScopedSeam<platform::Registry> registrySeam(&registry);
     LogCapture log(true);
 
     EXPECT_EQ(RunProgram(2, std::array<const wchar_t*, 3>{L"prog.exe", L"-uninstall", nullptr}.data()), 0);
+    // The task and its schedule state go first, in every case.
+    EXPECT_TRUE(tasks.v2.tasks.empty());
+    EXPECT_FALSE(registry.Stored(ScheduleKey, kUpdateAttemptsValue).has_value());
     Steps actions;
     for (const std::string& step : manager.Steps()) {
       if (step != "OpenSCManagerW" && step != "OpenServiceW" && step != "CloseServiceHandle") actions.push_back(step);
@@ -89,13 +108,14 @@ TEST_F(ServiceCommandsTest, InstallRegistersTheRunningExecutable) {
   ASSERT_TRUE(manager_.registration.has_value());
   EXPECT_EQ(manager_.registration->binaryPathName, L"\"C:\\Program Files\\Orrin\\VexelPlayerUpdateService.exe\"");
   EXPECT_EQ(Actions(), (Steps{"CreateServiceW", "ChangeServiceConfig2W"}));
-  EXPECT_EQ(OperationMessages(), (Messages{L"1603"}));
+  EXPECT_EQ(OperationMessages(), (Messages{L"1603", L"1627"}));
+  EXPECT_EQ(tasks_.v2.tasks.count(kScheduledTaskName), 1u);
 }
 
 TEST_F(ServiceCommandsTest, TheExitCodeIsZeroWhateverTheOperationsReturn) {
   manager_.failures["OpenSCManagerW"] = 5;
   EXPECT_EQ(Run(L"-install"), 0);
-  EXPECT_EQ(OperationMessages(), (Messages{L"1302 5", L"1219 5"}));
+  EXPECT_EQ(OperationMessages(), (Messages{L"1302 5", L"1219 5", L"1627"}));
 }
 
 TEST_F(ServiceCommandsTest, OnlyAnOptionSpelledExactlyActs) {

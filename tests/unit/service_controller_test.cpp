@@ -5,7 +5,13 @@
 #include <functional>
 
 #include "platform/seam.h"
+#include "support/localized_text.h"
+#include "task/task_names.h"
+#include "update/schedule_state.h"
+#include "tests/fakes/fake_os_version.h"
+#include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_service_control.h"
+#include "tests/fakes/fake_task_platform.h"
 #include "tests/fakes/log_capture.h"
 
 namespace {
@@ -16,6 +22,7 @@ using Kinds = std::vector<std::string>;
 
 const wchar_t kPlainPath[] = L"C:\\Tools\\VexelPlayerUpdateService.exe";
 const wchar_t kSpacedPath[] = L"C:\\Program Files\\Orrin\\Vexel Player\\VexelPlayerUpdateService.exe";
+const wchar_t kDescription[] = L"Keeps the Orrin Vexel Player up to date (test text 120).";
 
 class ServiceControllerTest : public ::testing::Test {
  protected:
@@ -26,9 +33,18 @@ class ServiceControllerTest : public ::testing::Test {
     EXPECT_EQ(manager_.misuses, 0);
   }
 
+  ServiceControllerTest() { tasks_.strings.Set(kServiceDescriptionText, kDescription); }
+
   FakeServiceControlManager manager_;
   platform::ScopedSeam<platform::ServiceControlManager> seam_{&manager_};
   LogCapture log_{true};
+  // What the scheduled-task step of the installation reaches: the string
+  // table too, whose text 120 is the description. Windows 7: version 2.
+  FakeTaskPlatform tasks_;
+  FakeRegistry registry_;
+  platform::ScopedSeam<platform::Registry> registrySeam_{&registry_};
+  FakeOsVersionQuery os_;
+  platform::ScopedSeam<platform::OsVersionQuery> osSeam_{&os_};
   ServiceController controller_{kPlainPath, kServiceName, kServiceDisplayName};
 };
 
@@ -221,7 +237,16 @@ TEST_F(ServiceControllerTest, CreateRegistersAnOwnProcessDemandStartLocalSystemS
   EXPECT_EQ(r.startType, scm::kDemandStart);
   EXPECT_EQ(r.errorControl, scm::kErrorNormal);
   EXPECT_EQ(r.binaryPathName, kPlainPath);
-  EXPECT_TRUE(manager_.description.has_value());
+  // Text 120 exactly: nothing of the table entry that follows it.
+  EXPECT_EQ(manager_.description, std::wstring(kDescription));
+}
+
+TEST_F(ServiceControllerTest, WithoutText120TheDescriptionSaysSo) {
+  FakeStringResources empty;
+  platform::ScopedSeam<platform::StringResources> seam(&empty);
+  manager_.registered = true;
+  EXPECT_TRUE(controller_.SetDescription());
+  EXPECT_EQ(manager_.description, std::wstring(L"MISSING LOCALIZATION"));
 }
 
 TEST_F(ServiceControllerTest, ReconfigureRewritesOnlyBinaryPathAndDisplayName) {
@@ -233,7 +258,7 @@ TEST_F(ServiceControllerTest, ReconfigureRewritesOnlyBinaryPathAndDisplayName) {
   EXPECT_EQ(manager_.change->errorControl, scm::kNoChange);
   EXPECT_EQ(manager_.change->binaryPathName, kPlainPath);
   EXPECT_EQ(manager_.change->displayName, L"Orrin Vexel Player Update Service");
-  EXPECT_TRUE(manager_.description.has_value());
+  EXPECT_EQ(manager_.description, std::wstring(kDescription));
 }
 
 TEST_F(ServiceControllerTest, ABinaryPathWithABlankIsRegisteredInQuotationMarks) {
@@ -274,16 +299,16 @@ struct InstallCase {
   Messages messages;
 };
 
-TEST_F(ServiceControllerTest, InstallRegistersAnewOrReRegistersOnlyWhenTheStopWasAccepted) {
+TEST_F(ServiceControllerTest, InstallRegistersAnewOrReRegistersOnlyWhenTheStopWasAcceptedThenCreatesTheTask) {
   const InstallCase cases[] = {
-      {"not registered", false, false, true, {"CreateServiceW", "ChangeServiceConfig2W"}, {L"1603"}},
-      {"registered and stopped", true, false, false, {"ControlService"}, {L"1226 1062"}},
+      {"not registered", false, false, true, {"CreateServiceW", "ChangeServiceConfig2W"}, {L"1603", L"1627"}},
+      {"registered and stopped", true, false, false, {"ControlService"}, {L"1226 1062", L"1627"}},
       {"registered and running",
        true,
        true,
        true,
        {"ControlService", "ChangeServiceConfigW", "ChangeServiceConfig2W"},
-       {L"1605"}},
+       {L"1605", L"1627"}},
   };
   for (const InstallCase& c : cases) {
     SCOPED_TRACE(c.situation);
@@ -291,6 +316,9 @@ TEST_F(ServiceControllerTest, InstallRegistersAnewOrReRegistersOnlyWhenTheStopWa
     manager.registered = c.registered;
     manager.running = c.running;
     platform::ScopedSeam<platform::ServiceControlManager> seam(&manager);
+    FakeTaskPlatform tasks;
+    FakeRegistry registry;
+    platform::ScopedSeam<platform::Registry> registrySeam(&registry);
     LogCapture log(true);
 
     EXPECT_EQ(controller_.Install(), c.result);
@@ -302,20 +330,34 @@ TEST_F(ServiceControllerTest, InstallRegistersAnewOrReRegistersOnlyWhenTheStopWa
     EXPECT_EQ(log.Messages(), c.messages);
     EXPECT_EQ(manager.OpenHandles(), 0u);
     EXPECT_TRUE(manager.registered);
+    // The task and its schedule state, whatever the registration step did.
+    ASSERT_EQ(tasks.v2.tasks.count(kScheduledTaskName), 1u);
+    EXPECT_EQ(tasks.v2.tasks[kScheduledTaskName].definition.actions.at(0).path, kPlainPath);
+    EXPECT_TRUE(registry.Stored(ScheduleKey, kUpdateAttemptsValue).has_value());
   }
 }
 
-TEST_F(ServiceControllerTest, InstallReportsAFailedRegistration) {
+TEST_F(ServiceControllerTest, InstallReportsAFailedRegistrationAndStillCreatesTheTask) {
   manager_.failures["CreateServiceW"] = 5;
   EXPECT_FALSE(controller_.Install());
-  EXPECT_EQ(log_.Messages(), (Messages{L"1220 5"}));
+  EXPECT_EQ(log_.Messages(), (Messages{L"1220 5", L"1627"}));
+  EXPECT_EQ(tasks_.v2.tasks.count(kScheduledTaskName), 1u);
+}
+
+TEST_F(ServiceControllerTest, InstallReportsAFailedTaskCreation) {
+  tasks_.com.Fail("CoInitializeEx", platform::com::kFail, 31);
+  EXPECT_FALSE(controller_.Install());
+  EXPECT_TRUE(manager_.registered);
+  ASSERT_FALSE(log_.Messages().empty());
+  EXPECT_EQ(log_.Messages().front(), L"1603");
+  EXPECT_TRUE(tasks_.v2.tasks.empty());
 }
 
 TEST_F(ServiceControllerTest, InstallWithAFailedReconfigureReportsFailure) {
   manager_.registered = manager_.running = true;
   manager_.failures["ChangeServiceConfigW"] = 1072;
   EXPECT_FALSE(controller_.Install());
-  EXPECT_EQ(log_.Messages(), (Messages{L"1605", L"1427 1072"}));
+  EXPECT_EQ(log_.Messages(), (Messages{L"1605", L"1427 1072", L"1627"}));
   EXPECT_FALSE(manager_.description.has_value());
 }
 
