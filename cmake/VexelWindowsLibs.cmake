@@ -9,3 +9,6 @@ target_link_libraries(vexel_platform PUBLIC ole32 oleaut32 uuid taskschd)
 # at run time, never linked), and the header-only rapidxml.
 target_link_libraries(vexel_platform PUBLIC winhttp)
 include(${CMAKE_SOURCE_DIR}/cmake/VexelRapidxml.cmake)
+
+# Installer download: GUIDs and their text (CoCreateGuid, StringFromGUID2).
+target_link_libraries(vexel_platform PUBLIC ole32)

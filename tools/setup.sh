@@ -9,7 +9,7 @@ need_packages=(
   wine wine32:i386 wine64
   librapidxml-dev libssl-dev libcurl4-openssl-dev
   googletest libgtest-dev libgmock-dev
-  openssl curl ca-certificates python3
+  openssl curl ca-certificates python3 time
   xvfb xauth
 )
 

@@ -220,36 +220,76 @@ class Prefix:
         # The 32-bit reg.exe sees the 32-bit view, as the product does.
         return self.wine([r"C:\windows\syswow64\reg.exe", *args], check=check)
 
+    # Values go through "reg export" and "reg import": wine's reg query
+    # cannot show a REG_QWORD, and an exported file states every type exactly.
+    _TYPE_NAMES = {1: "REG_SZ", 2: "REG_EXPAND_SZ", 3: "REG_BINARY", 4: "REG_DWORD", 7: "REG_MULTI_SZ", 11: "REG_QWORD"}
+
+    def _reg_file(self, name):
+        folder = self.drive_c / "vexel-harness"
+        folder.mkdir(exist_ok=True)
+        return folder / name
+
+    @staticmethod
+    def _reg_quote(text):
+        return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+    def reg_values(self, key):
+        """Every value of a key as {name: (type, data)}; {} when the key is
+        missing. REG_DWORD and REG_QWORD data are ints, REG_SZ str, any other
+        type bytes (its type name, or the number for an unnamed type)."""
+        path = self._reg_file("export.reg")
+        path.unlink(missing_ok=True)
+        if self._reg(["export", key, self.to_windows(path), "/y"], check=False).returncode != 0:
+            return {}
+        text = path.read_bytes().decode("utf-16")
+        # Continuation lines end in a backslash.
+        text = re.sub(r"\\\r?\n\s*", "", text)
+        values = {}
+        for line in text.splitlines():
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line.strip())
+            if not m:
+                continue
+            name = re.sub(r"\\(.)", r"\1", m.group(1))
+            raw = m.group(2)
+            if raw.startswith('"'):
+                values[name] = ("REG_SZ", re.sub(r"\\(.)", r"\1", raw[1:-1]))
+            elif raw.startswith("dword:"):
+                values[name] = ("REG_DWORD", int(raw[6:], 16))
+            else:
+                hm = re.match(r"^hex(?:\((\w+)\))?:(.*)$", raw)
+                if not hm:
+                    continue
+                kind = int(hm.group(1), 16) if hm.group(1) else 3
+                data = bytes(int(b, 16) for b in hm.group(2).split(",") if b)
+                if kind == 11 and len(data) == 8:
+                    values[name] = ("REG_QWORD", int.from_bytes(data, "little"))
+                else:
+                    values[name] = (self._TYPE_NAMES.get(kind, kind), data)
+        return values
+
     def reg_query(self, key, value):
-        """(type, data) of a value, or None when it is missing. REG_DWORD and
-        REG_QWORD data are ints, REG_BINARY bytes, text types str."""
-        r = self._reg(["query", key, "/v", value], check=False)
-        if r.returncode != 0:
-            return None
-        for line in r.stdout.decode(errors="replace").splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[0] == value and parts[1].startswith("REG_"):
-                kind, data = parts[1], (parts[2] if len(parts) > 2 else "")
-                if kind in ("REG_DWORD", "REG_QWORD"):
-                    return kind, int(data, 16)
-                if kind == "REG_BINARY":
-                    return kind, bytes.fromhex(data)
-                return kind, data
-        return None
+        """(type, data) of a value as reg_values gives it, or None when missing."""
+        return self.reg_values(key).get(value)
 
     def reg_set(self, key, value, kind, data):
-        """Writes a value. `data`: int for REG_DWORD/REG_QWORD, bytes for
-        REG_BINARY, str otherwise."""
-        if kind in ("REG_DWORD", "REG_QWORD"):
-            text = str(data)
-        elif kind == "REG_BINARY":
-            text = data.hex()
+        """Writes a value of any type and size. `kind` is a type name or a
+        number; `data` an int for REG_DWORD and REG_QWORD, a str for REG_SZ,
+        bytes for everything else (any length: a 4-byte REG_QWORD included)."""
+        numbers = {v: k for k, v in self._TYPE_NAMES.items()}
+        kind_number = numbers[kind] if isinstance(kind, str) else int(kind)
+        if isinstance(data, int):
+            data = data.to_bytes(8 if kind_number == 11 else 4, "little")
+        if isinstance(data, str):
+            text = self._reg_quote(data)
+        elif kind_number == 4 and len(data) == 4:
+            text = "dword:%08x" % int.from_bytes(data, "little")
         else:
-            text = data
-        args = ["add", key, "/v", value, "/t", kind, "/f"]
-        if kind != "REG_BINARY" or text:
-            args[5:5] = ["/d", text]
-        self._reg(args)
+            text = "hex(%x):" % kind_number + ",".join("%02x" % b for b in data)
+        body = "Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n%s=%s\r\n" % (
+            key.replace("HKLM\\", "HKEY_LOCAL_MACHINE\\", 1), self._reg_quote(value), text)
+        path = self._reg_file("import.reg")
+        path.write_bytes(b"\xff\xfe" + body.encode("utf-16-le"))
+        self._reg(["import", self.to_windows(path)])
 
     def reg_delete_key(self, key):
         self._reg(["delete", key, "/f"], check=False)
@@ -293,9 +333,11 @@ class Prefix:
         shutil.rmtree(self.system32 / "Kestran", ignore_errors=True)
         for key in (SCHEDULE_KEY, ACTIVEX_KEY, PLUGIN_KEY):
             self.reg_delete_key(key)
-        job = self.drive_c / "windows" / "Tasks" / f"{TASK_NAME}.job"
-        if job.exists():
-            job.unlink()
+        # Wine keeps version-1 work items in windows\tasks.
+        for folder in ("tasks", "Tasks"):
+            job = self.drive_c / "windows" / folder / f"{TASK_NAME}.job"
+            if job.exists():
+                job.unlink()
 
 
 def wait_until(predicate, timeout=60, interval=0.5):

@@ -32,6 +32,7 @@ Standalone:
 
     servers.py serve [--https-port N] [--http-port N] [--untrusted-port N]
                      [--dir DIR] [--lifetime S] [--mode M] [--manifest FILE]
+                     [--package PATH=FILE ...]
         serves until its lifetime ends or it is interrupted; prints one JSON
         line with the ports and the authority's files first.
     servers.py run [the same options] -- COMMAND ...
@@ -437,6 +438,8 @@ def _parse(argv):
         p.add_argument("--mode", default="ok", choices=MODES)
         p.add_argument("--slow-interval", type=float, default=None)
         p.add_argument("--manifest", default=None, help="file served as the manifest")
+        p.add_argument("--package", action="append", default=[], metavar="PATH=FILE",
+                       help="file the package server serves at PATH (repeatable)")
         if name == "run":
             p.add_argument("program", nargs=argparse.REMAINDER)
     return parser.parse_args(argv)
@@ -447,6 +450,12 @@ def main(argv):
     servers = TransferServers(args.dir, args.https_port, args.http_port, args.untrusted_port, args.lifetime)
     if args.manifest:
         servers.manifest = Path(args.manifest).read_bytes()
+    for package in args.package:
+        path, _, file = package.partition("=")
+        if not path.startswith("/") or not file:
+            print(f"servers.py: --package wants PATH=FILE, not {package}", file=sys.stderr)
+            return 2
+        servers.packages[path] = Path(file).read_bytes()
     servers.set_mode(args.mode)
     if args.slow_interval is not None:
         servers.set_slow_interval(args.slow_interval)

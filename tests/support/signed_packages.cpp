@@ -66,6 +66,14 @@ std::filesystem::path SignedPackageFolder() {
   return folder != nullptr ? std::filesystem::path(folder) : std::filesystem::path();
 }
 
+bool SignedPackagesMade() {
+#ifdef VEXEL_TEST_PACKAGES_MADE
+  return true;
+#else
+  return false;
+#endif
+}
+
 namespace {
 
 const char* FailureName(VerificationFailure failure) {

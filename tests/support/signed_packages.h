@@ -26,6 +26,10 @@ std::ostream& operator<<(std::ostream& out, const SignedPackageCase& c);
 // when it is not set.
 std::filesystem::path SignedPackageFolder();
 
+// Whether this build makes the packages (its authority's key is known), so
+// that a test which finds no folder fails instead of skipping.
+bool SignedPackagesMade();
+
 // Verifies the case's package with the platform's cryptographic library and
 // the built-in authority, and checks the verdict, the failing step and (for
 // a package that verifies) the content byte for byte.
