@@ -4,6 +4,7 @@
 
 #include "config/update_settings.h"
 #include "support/log_messages.h"
+#include "transfer/installer_download.h"
 #include "transfer/version_manifest.h"
 #include "update/installed_version.h"
 #include "update/schedule_state.h"
@@ -84,12 +85,4 @@ void UpdateCycleWith(const UpdateTransfers& transfers) {
   LogCode(MessageCode::CycleEnded);
 }
 
-void UpdateCycle() {
-  // The installer download is not part of the program yet. Until it is, a
-  // service run writes the cycle's first and last lines and nothing between:
-  // no server is contacted, no attempt is counted and the schedule stays as
-  // it is. With InstallComponent this becomes
-  //   UpdateCycleWith(UpdateTransfers{FetchVersionManifest, InstallComponent});
-  LogCode(MessageCode::CycleStarted);
-  LogCode(MessageCode::CycleEnded);
-}
+void UpdateCycle() { UpdateCycleWith(UpdateTransfers{FetchVersionManifest, InstallComponent}); }
