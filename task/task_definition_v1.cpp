@@ -1,5 +1,7 @@
 #include "task/task_definition_v1.h"
 
+#include <utility>
+
 #include "platform/com_runtime.h"
 #include "platform/seam.h"
 #include "platform/secure_random.h"
@@ -45,6 +47,52 @@ platform::TaskTriggerRecord NewDailyTrigger() {
   return record;
 }
 
+// The codes of the last three steps, which both paths share.
+struct SaveCodes {
+  MessageCode triggerWriteFailed;
+  MessageCode persistFailed;
+  MessageCode saveFailed;
+  MessageCode saved;
+};
+constexpr SaveCodes kUpdateCodes{MessageCode::V1UpdateWriteRecordFailed, MessageCode::V1UpdatePersistFailed,
+                                 MessageCode::V1UpdateSaveFailed, MessageCode::V1TaskUpdated};
+constexpr SaveCodes kCreationCodes{MessageCode::V1TriggerWriteFailed, MessageCode::V1PersistFailed,
+                                   MessageCode::V1SaveFailed, MessageCode::V1TaskCreated};
+
+// Writes the trigger record, then saves the work item through its
+// persistence interface with no file name (remember TRUE): an existing item
+// where it was loaded from, a new one under its name.
+bool WriteTriggerAndSave(Scheduler& scheduler, ComSession& session, Owned<v1::TaskTag> task,
+                         Owned<v1::TriggerTag> trigger, const platform::TaskTriggerRecord& record,
+                         const SaveCodes& codes) {
+  const platform::ComStatus written = scheduler.SetTriggerRecord(trigger.Get(), record);
+  trigger.Reset();
+  if (ComFailed(written)) {
+    LogCodeWithLastError(codes.triggerWriteFailed);
+    task.Reset();
+    session.End();
+    return false;
+  }
+
+  auto gotPersist = scheduler.QueryPersistFile(task.Get());
+  Owned<v1::PersistFileTag> persist = Take(scheduler, gotPersist);
+  task.Reset();
+  if (gotPersist.Failed()) {
+    persist.Reset();
+    return FailAfterUninitialize(session, codes.persistFailed);
+  }
+
+  const platform::ComStatus saved = scheduler.Save(persist.Get(), nullptr, true);
+  persist.Reset();
+  session.End();
+  if (ComFailed(saved)) {
+    LogCodeWithLastError(codes.saveFailed);
+    return false;
+  }
+  LogCode(codes.saved);
+  return true;
+}
+
 // The work item exists: its first trigger repeats every 60 minutes from now
 // on, and everything else stays as it was.
 bool UpdateWorkItem(Scheduler& scheduler, ComSession& session, Owned<v1::TaskTag> task) {
@@ -71,33 +119,7 @@ bool UpdateWorkItem(Scheduler& scheduler, ComSession& session, Owned<v1::TaskTag
     return FailAfterUninitialize(session, MessageCode::V1UpdateReadRecordFailed);
   }
   record.minutesInterval = 60;
-  const platform::ComStatus written = scheduler.SetTriggerRecord(trigger.Get(), record);
-  trigger.Reset();
-  if (ComFailed(written)) {
-    LogCodeWithLastError(MessageCode::V1UpdateWriteRecordFailed);
-    task.Reset();
-    session.End();
-    return false;
-  }
-
-  auto gotPersist = scheduler.QueryPersistFile(task.Get());
-  Owned<v1::PersistFileTag> persist = Take(scheduler, gotPersist);
-  task.Reset();
-  if (gotPersist.Failed()) {
-    persist.Reset();
-    return FailAfterUninitialize(session, MessageCode::V1UpdatePersistFailed);
-  }
-
-  // Saved where it was loaded from.
-  const platform::ComStatus saved = scheduler.Save(persist.Get(), nullptr, true);
-  persist.Reset();
-  session.End();
-  if (ComFailed(saved)) {
-    LogCodeWithLastError(MessageCode::V1UpdateSaveFailed);
-    return false;
-  }
-  LogCode(MessageCode::V1TaskUpdated);
-  return true;
+  return WriteTriggerAndSave(scheduler, session, std::move(task), std::move(trigger), record, kUpdateCodes);
 }
 
 // There is no work item of the name: a new one is made and saved. The
@@ -142,34 +164,8 @@ bool CreateWorkItem(Scheduler& scheduler, ComSession& session, Owned<v1::Schedul
     LogCodeWithLastError(MessageCode::V1FlagsFailed);
   }
 
-  const platform::TaskTriggerRecord record = NewDailyTrigger();
-  const platform::ComStatus written = scheduler.SetTriggerRecord(trigger.Get(), record);
-  trigger.Reset();
-  if (ComFailed(written)) {
-    LogCodeWithLastError(MessageCode::V1TriggerWriteFailed);
-    task.Reset();
-    session.End();
-    return false;
-  }
-
-  auto gotPersist = scheduler.QueryPersistFile(task.Get());
-  Owned<v1::PersistFileTag> persist = Take(scheduler, gotPersist);
-  task.Reset();
-  if (gotPersist.Failed()) {
-    persist.Reset();
-    return FailAfterUninitialize(session, MessageCode::V1PersistFailed);
-  }
-
-  // A new item without a file name is stored under its name.
-  const platform::ComStatus saved = scheduler.Save(persist.Get(), nullptr, true);
-  persist.Reset();
-  session.End();
-  if (ComFailed(saved)) {
-    LogCodeWithLastError(MessageCode::V1SaveFailed);
-    return false;
-  }
-  LogCode(MessageCode::V1TaskCreated);
-  return true;
+  return WriteTriggerAndSave(scheduler, session, std::move(task), std::move(trigger), NewDailyTrigger(),
+                             kCreationCodes);
 }
 
 }  // namespace
