@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/config_commands.h"
+#include "app/service_commands.h"
 #include "service/service_controller.h"
 #include "task/task_registration.h"
 
@@ -26,6 +27,8 @@ struct Command {
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
 // anything through it. The table gains its rows as the operations are built.
 const Command kCommands[] = {
+    {L"-install", InstallCommand},
+    {L"-uninstall", UninstallCommand},
     {L"-deleteTask", DeleteTaskCommand},
     {L"-createDefaultTask", CreateDefaultTaskCommand},
     {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
