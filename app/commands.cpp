@@ -1,8 +1,7 @@
 #include "app/commands.h"
 
-#include <iterator>
-
 #include "app/config_commands.h"
+#include "app/service_commands.h"
 #include "service/service_controller.h"
 #include "task/task_registration.h"
 
@@ -24,8 +23,10 @@ struct Command {
 };
 
 // Each operation returns the run's exit code; only "-isSAUEnabled" reports
-// anything through it. The table gains its rows as the operations are built.
+// anything through it.
 const Command kCommands[] = {
+    {L"-install", InstallCommand},
+    {L"-uninstall", UninstallCommand},
     {L"-deleteTask", DeleteTaskCommand},
     {L"-createDefaultTask", CreateDefaultTaskCommand},
     {L"-setSilentAutoUpdate", SetSilentAutoUpdateCommand},
@@ -38,7 +39,7 @@ const Command kCommands[] = {
 
 CommandOperation FindCommand(const std::wstring& firstArgument) {
   for (const Command& command : kCommands) {
-    if (command.option != nullptr && firstArgument == command.option) return command.operation;
+    if (firstArgument == command.option) return command.operation;
   }
   return nullptr;
 }

@@ -13,6 +13,9 @@ void AppendUtf16LE(const std::wstring& text, std::string& out);
 // becomes U+FFFD where wchar_t is 32 bits, and is kept as it is on Windows.
 std::wstring DecodeUtf16LE(const std::string& bytes);
 
+// Appends the UTF-8 bytes of one code point (at most U+10FFFF).
+void AppendUtf8(char32_t codePoint, std::string& out);
+
 // UTF-8 text from wide text, and back; malformed input becomes U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWideLossy(const std::string& text);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "support/utf16.h"
+
 namespace logreader {
 namespace {
 
@@ -132,24 +134,6 @@ LogEntry Unparsed(std::string bytes, std::uint64_t offset, UnparsedReason reason
   return e;
 }
 
-void PutUtf8(char32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A number as the log writes it: an optional "-", then "0" or digits
@@ -214,17 +198,17 @@ bool DecodeUtf16LE(const char* bytes, std::size_t size, std::string& utf8) {
     if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units) {
       const std::uint16_t low = UnitAt(bytes, k + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        PutUtf8(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00), utf8);
+        AppendUtf8(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00), utf8);
         ++k;
         continue;
       }
     }
     if (u >= 0xD800 && u <= 0xDFFF) {
       valid = false;
-      PutUtf8(0xFFFD, utf8);
+      AppendUtf8(0xFFFD, utf8);
       continue;
     }
-    PutUtf8(u, utf8);
+    AppendUtf8(u, utf8);
   }
   return valid;
 }
