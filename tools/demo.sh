@@ -47,7 +47,7 @@ mkdir -p "$logs"
 : >"$logs/windows.log"
 : >"$logs/host.log"
 echo
-echo "== [2/10] building, $jobs jobs (a few minutes on a fresh clone; compiler output in $logs/)   ($(elapsed))"
+echo "== [2/10] building with $jobs parallel jobs (compiler output in $logs/)   ($(elapsed))"
 echo "   build/windows: VexelPlayerUpdateService.exe and the wine helpers"
 echo "     vexel-test-installer (the sample runtime installer), vexel-exitcode, vexel-svcquery, vexel-addroot"
 build "$logs/windows.log" cmake --preset windows
