@@ -2,14 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/config_file.h"
-#include "config/update_settings.h"
-#include "platform/seam.h"
-#include "tests/fakes/fake_file_store.h"
-#include "tests/fakes/fake_os_version.h"
-#include "tests/fakes/fake_process_paths.h"
-#include "tests/fakes/fake_service_control.h"
-#include "tests/fakes/fake_shell_folders.h"
+#include "tests/fakes/fake_program_platform.h"
 #include "tests/fakes/log_capture.h"
 
 namespace {
@@ -20,30 +13,12 @@ class EntryTest : public ::testing::Test {
     // A run without arguments is the service role: it loads the settings
     // (no configuration file here) and, not being started by the service
     // control manager, asks it to start the registered service.
-    host_.dispatcherFails = platform::scm::kErrorNotStartedAsService;
-    manager_.registered = true;
-    folders_.systemFolder = L"/sys";
-    ForgetConfigFilePath();
-    saved_ = UpdateSettings;
-  }
-  ~EntryTest() override {
-    ForgetConfigFilePath();
-    UpdateSettings = saved_;
+    machine_.host.dispatcherFails = platform::scm::kErrorNotStartedAsService;
+    machine_.manager.registered = true;
   }
 
-  FakeProcessPaths paths_;
-  platform::ScopedSeam<platform::ProcessPaths> pathsSeam_{&paths_};
-  FakeServiceHost host_;
-  platform::ScopedSeam<platform::ServiceHost> hostSeam_{&host_};
-  FakeServiceControlManager manager_;
-  platform::ScopedSeam<platform::ServiceControlManager> managerSeam_{&manager_};
-  FakeOsVersionQuery os_;
-  platform::ScopedSeam<platform::OsVersionQuery> osSeam_{&os_};
-  FakeShellFolders folders_;
-  platform::ScopedSeam<platform::ShellFolders> folderSeam_{&folders_};
-  FakeFileStore store_;
-  platform::ScopedSeam<platform::FileStore> storeSeam_{&store_};
-  UpdateSettingsRecord saved_;
+  FakeProgramPlatform machine_;
+  FakeProcessPaths& paths_ = machine_.paths;
 };
 
 TEST_F(EntryTest, StartLinesAreIssuedInOrderBeforeAnyOperation) {

@@ -5,15 +5,9 @@
 #include <new>
 
 #include "app/entry.h"
-#include "config/config_file.h"
-#include "config/update_settings.h"
 #include "platform/seam.h"
 #include "service/service_runtime.h"
-#include "tests/fakes/fake_file_store.h"
-#include "tests/fakes/fake_os_version.h"
-#include "tests/fakes/fake_process_paths.h"
-#include "tests/fakes/fake_service_control.h"
-#include "tests/fakes/fake_shell_folders.h"
+#include "tests/fakes/fake_program_platform.h"
 #include "tests/fakes/log_capture.h"
 
 namespace {
@@ -27,17 +21,9 @@ namespace scm = platform::scm;
 class ServiceRoleTest : public ::testing::Test {
  protected:
   ServiceRoleTest() {
-    saved_ = UpdateSettings;
-    UpdateSettings = UpdateSettingsRecord{};
     manager_.registered = true;
-    folders_.systemFolder = L"/sys";
-    store_.folders.insert("/sys/Kestran/Vexel");
-    store_.files["/sys/Kestran/Vexel/vxm.cfg"] = "SilentAutoUpdateVerboseLogging=1\r\n";
-    ForgetConfigFilePath();
-  }
-  ~ServiceRoleTest() override {
-    ForgetConfigFilePath();
-    UpdateSettings = saved_;
+    machine_.store.folders.insert("/sys/Kestran/Vexel");
+    machine_.store.files["/sys/Kestran/Vexel/vxm.cfg"] = "SilentAutoUpdateVerboseLogging=1\r\n";
   }
 
   int RunBare() {
@@ -45,19 +31,9 @@ class ServiceRoleTest : public ::testing::Test {
     return RunProgram(1, argv);
   }
 
-  UpdateSettingsRecord saved_;
-  FakeProcessPaths paths_;
-  platform::ScopedSeam<platform::ProcessPaths> pathsSeam_{&paths_};
-  FakeServiceHost host_;
-  platform::ScopedSeam<platform::ServiceHost> hostSeam_{&host_};
-  FakeServiceControlManager manager_;
-  platform::ScopedSeam<platform::ServiceControlManager> managerSeam_{&manager_};
-  FakeOsVersionQuery os_;
-  platform::ScopedSeam<platform::OsVersionQuery> osSeam_{&os_};
-  FakeShellFolders folders_;
-  platform::ScopedSeam<platform::ShellFolders> folderSeam_{&folders_};
-  FakeFileStore store_;
-  platform::ScopedSeam<platform::FileStore> storeSeam_{&store_};
+  FakeProgramPlatform machine_;
+  FakeServiceHost& host_ = machine_.host;
+  FakeServiceControlManager& manager_ = machine_.manager;
   LogCapture log_{false};
 };
 
